@@ -1,0 +1,21 @@
+// The search path of the virtual file system: the executable itself (an appended
+// ZIP archive), the base directory, the game directory and, in production builds,
+// the per-user write directory. Start-up calls these in mount order; each mount goes
+// in front, so the last one is searched first. Failures return 0 and leave the
+// PhysicsFS error for the caller's fatal message.
+#pragma once
+
+// Give PhysicsFS SDL's allocator, then PHYSFS_init.
+int searchpath_set_allocator();
+int searchpath_init(const char *argv0);
+// The running executable as an archive; a bare argv[0] (found through PATH)
+// mounts /proc/self/exe. Failure is normal: a plain executable has no archive.
+int searchpath_mount_executable(const char *argv0);
+int searchpath_mount(const char *directory);
+// The file name of the running executable ("/proc/self/exe" resolved).
+const char *searchpath_executable_path(const char *argv0);
+// Write directory: the preference directory (devtitle, gametitle) in production,
+// else base. Mounted in front unless it is the base directory. Returns 0 on failure
+// and sets *out_stage to 1 (set write dir) or 2 (mount) for the caller's message.
+int searchpath_set_write_dir(int production, const char *devtitle, const char *gametitle,
+                             const char *base, int *out_stage, char **out_dir);
