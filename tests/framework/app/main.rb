@@ -1,0 +1,3 @@
+# The game the framework's own tests run against.
+def tick args
+end
