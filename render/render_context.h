@@ -12,6 +12,9 @@
 #include "stream/threadstream.h"
 
 struct fontatlas;
+struct texture_registry;
+struct cursor_registry;
+struct font_registry;
 
 struct render_context {
     // Queues.
@@ -25,11 +28,17 @@ struct render_context {
     SDL_Texture *screen_target;       // always null: the window's own target
     SDL_Texture *checkerboard;        // 256 x 256 fallback for missing sprites
     SDL_Texture *screenshot_canvas;   // created on first screenshot
-    void *cursor_map;
-    void *texture_map;
+    cursor_registry *cursor_map;
+    texture_registry *texture_map;    // sim finds entries and reads sizes (texture.h)
     fontatlas *fallback_font;
-    void *font_map;
+    font_registry *font_map;          // sim loads and measures fonts (fontatlas.h)
     uint32_t window_id;
+
+    // Registry locks. The texture lock guards entry creation and the size fields the
+    // simulation thread reads; the font lock guards the font registry and every use
+    // of a font from the simulation thread.
+    SDL_mutex *texture_lock;
+    SDL_mutex *font_lock;
 
     // Sizes (sim reads).
     int letterbox_offset_x, letterbox_offset_y;
@@ -61,6 +70,10 @@ struct render_context {
     SDL_atomic_t render_fps;           // sim reads
     int sizes_changed;                 // sim reads and clears
     int last_drawn_global_tick;        // global tick count drawn last
+    SDL_Texture *current_target;       // target selected by the pass being drawn
+    const char *current_target_name;   // null for the screen and the screenshot canvas
+    char *game_directory;              // screenshots are written below it
+    uint32_t log_counters[8];          // rate limits of the repeated warnings
 
     // Ticks (sim writes at the end of every tick).
     int tick_count;
@@ -81,6 +94,7 @@ void render_context_recover_render_targets(render_context *ctx);
 void render_context_recover_textures(render_context *ctx);
 SDL_Texture *create_checkerboard_texture(SDL_Renderer *renderer);
 
-// Draw iteration (main thread): prepares, then draws one frame per call.
+// Draw iteration (main thread): prepares, then draws one frame per call. Returns 0
+// when it only waited, else the number of streams executed in catch-up mode.
 void draw_init(render_context *ctx, const char *game_directory);
-void draw_iteration(render_context *ctx);
+int draw_iteration(render_context *ctx);
