@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <physfs.h>
 
+#include "bindings/ffi.h"
 #include "config/cvar.h"
 #include "engine/game_context.h"
 #include "engine/script.h"
@@ -24,6 +25,7 @@ void engine_shutdown()
     janitor_quit();
     threadstream_quit();  // after the render context released its queued streams
     texture_atlas_table_clear();
+    ffi_quit();
     cvar_quit();
     log_quit();
     SDL_Quit();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bindings/ffi.h"
 #include "config/cvar.h"
 #include "config/metadata.h"
 #include "engine/flags.h"
@@ -443,6 +444,7 @@ void engine_startup(int argc, char **argv)
     }
 
     // 28-29.
+    ffi_init(&game, the_render_context);
     draw_init(the_render_context, game_directory);
     ffi_draw_define(mrb);
     if (!script_define_runtime_methods(mrb)) {
