@@ -43,6 +43,14 @@ mrb_value ffi_cptr_new(mrb_state *mrb, void *pointer);
 // left alone.
 void ffi_cptr_set(mrb_value cptr, void *pointer);
 
+// An upload_pixel_array record (w x h x 4 bytes) into the simulation's frame
+// stream, at the top level even when called while a pass is being written;
+// nothing outside a tick.
+void kvn_upload_pixel_array(const char *name, int width, int height, const void *pixels);
+// Placeholders of the extension interface: no image, nothing to free.
+void *kvn_load_image(void);
+void kvn_free_image(void *pixels);
+
 // Platform hooks: empty results here.
 const char *ffi_ios_get_thermal_state(void);
 void *ffi_ios_get_standard_user_defaults(void);

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "render/texture.h"
+#include "stream/pack.h"
+
 const char *kvn_value_description(mrb_state *mrb, mrb_value value)
 {
     if (mrb_nil_p(value)) {
@@ -29,6 +32,21 @@ const char *kvn_value_description(mrb_state *mrb, mrb_value value)
 }
 
 extern "C" {
+
+void kvn_upload_pixel_array(const char *name, int width, int height, const void *pixels)
+{
+    texture_pack_pixel_array(pack_toplevel_stream(), name, width, height, pixels);
+}
+
+void *kvn_load_image(void)
+{
+    return nullptr;
+}
+
+void kvn_free_image(void *)
+{
+}
+
 
 void kvn_typecheck_float(mrb_state *mrb, mrb_value value)
 {

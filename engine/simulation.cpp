@@ -3,7 +3,9 @@
 #include <SDL.h>
 #include <mruby.h>
 #include <mruby/array.h>
+#include <mruby/hash.h>
 #include <mruby/string.h>
+#include <mruby/variable.h>
 
 #include <climits>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "net/janitor.h"
 #include "render/render_context.h"
 #include "stream/ffi_draw.h"
+#include "stream/pack.h"
 #include "stream/records.h"
 #include "stream/threadstream.h"
 
@@ -54,7 +57,6 @@ constexpr Collection collections[] = {
 };
 constexpr int collection_count = sizeof collections / sizeof collections[0];
 mrb_sym collection_syms[collection_count];
-bool collection_syms_ready = false;
 
 int32_t int_of(mrb_value value)
 {
@@ -171,8 +173,95 @@ void write_letterbox(threadstream *stream, render_context *ctx, mrb_value backgr
     threadstream_pack_float(stream, 0.0f);
 }
 
-// Elements whose handling is a runtime method. Hashes, entities and other objects
-// go to the native primitive packers, which come with the packing module.
+// A native packer that read an object's attributes by method call leaves an
+// exception pending here; report it and go on with the next element.
+void report_packer_exception(mrb_state *mrb, const char *what)
+{
+    if (mrb->exc) {
+        script_report_pending_exception(mrb, what);
+    }
+}
+
+bool kind_of(mrb_state *mrb, mrb_value element, RClass *klass)
+{
+    return klass && mrb_obj_is_kind_of(mrb, element, klass);
+}
+
+// The Hash behind a Kor::OpenEntity, or nil.
+mrb_value open_entity_hash(mrb_state *mrb, mrb_value element)
+{
+    mrb_value hash = mrb_iv_get(mrb, element, pack_sym.ivar_hash);
+    return mrb_hash_p(hash) ? hash : mrb_nil_value();
+}
+
+// A Hash in a mixed collection names its kind by primitive_marker.
+mrb_sym hash_marker(mrb_state *mrb, mrb_value hash)
+{
+    mrb_sym method = pack_sym.attr[attr_primitive_marker];
+    mrb_value marker = mrb_respond_to(mrb, hash, method)
+                           ? script_call(mrb, hash, method)
+                           : mrb_hash_fetch(mrb, hash, mrb_symbol_value(method), mrb_nil_value());
+    return mrb_symbol_p(marker) ? mrb_symbol(marker) : 0;
+}
+
+void draw_sprite_element(mrb_state *mrb, mrb_value element)
+{
+    if (mrb_hash_p(element)) {
+        threadstream_pack_sprite_hash(mrb, element);
+    } else if (kind_of(mrb, element, game.open_entity_class)) {
+        mrb_value hash = open_entity_hash(mrb, element);
+        if (mrb_hash_p(hash)) {
+            threadstream_pack_sprite_hash(mrb, hash);
+        }
+    } else if (kind_of(mrb, element, game.strict_entity_class)) {
+        threadstream_pack_sprite_strict_entity(mrb, element);
+    } else if (mrb_array_p(element)) {
+        script_runtime_call(script_sym.draw_sprite, {element});
+    } else {
+        threadstream_pack_sprite_object(mrb, element);
+        report_packer_exception(mrb, "drawing a sprite");
+    }
+}
+
+// Labels and lines: the same dispatch with their own packers and fallback.
+void draw_label_or_line_element(mrb_state *mrb, mrb_value element, bool label)
+{
+    auto pack_hash = label ? threadstream_pack_label_hash : threadstream_pack_line_hash;
+    if (mrb_hash_p(element)) {
+        pack_hash(mrb, element);
+    } else if (kind_of(mrb, element, game.open_entity_class)) {
+        mrb_value hash = script_call(mrb, element, pack_sym.as_hash);
+        if (mrb_hash_p(hash)) {
+            pack_hash(mrb, hash);
+        }
+    } else if (mrb_array_p(element)) {
+        script_runtime_call(label ? script_sym.draw_label : script_sym.draw_line, {element});
+    } else {
+        (label ? threadstream_pack_label_object : threadstream_pack_line_object)(mrb, element);
+        report_packer_exception(mrb, label ? "drawing a label" : "drawing a line");
+    }
+}
+
+void draw_primitive_element(mrb_state *mrb, mrb_value element)
+{
+    if (mrb_hash_p(element)) {
+        mrb_sym marker = hash_marker(mrb, element);
+        if (marker == pack_sym.marker_sprite) {
+            threadstream_pack_sprite_hash(mrb, element);
+        } else if (marker == pack_sym.marker_label) {
+            threadstream_pack_label_hash(mrb, element);
+        } else if (marker == pack_sym.marker_line) {
+            threadstream_pack_line_hash(mrb, element);
+        } else {
+            script_runtime_call(script_sym.draw_primitive, {element});
+        }
+    } else if (mrb_respond_to(mrb, element, script_sym.draw_override)) {
+        script_call(mrb, element, script_sym.draw_override, {game.ffi_draw});
+    } else {
+        script_runtime_call(script_sym.draw_primitive, {element});
+    }
+}
+
 void draw_element(mrb_state *mrb, CollectionKind kind, mrb_value element)
 {
     switch (kind) {
@@ -186,28 +275,16 @@ void draw_element(mrb_state *mrb, CollectionKind kind, mrb_value element)
         script_runtime_call(script_sym.draw_primitive, {element});
         break;
     case CollectionKind::sprites:
-        if (mrb_array_p(element)) {
-            script_runtime_call(script_sym.draw_sprite, {element});
-        }
+        draw_sprite_element(mrb, element);
         break;
     case CollectionKind::labels:
-        if (mrb_array_p(element)) {
-            script_runtime_call(script_sym.draw_label, {element});
-        }
+        draw_label_or_line_element(mrb, element, true);
         break;
     case CollectionKind::lines:
-        if (mrb_array_p(element)) {
-            script_runtime_call(script_sym.draw_line, {element});
-        }
+        draw_label_or_line_element(mrb, element, false);
         break;
     case CollectionKind::primitives:
-        if (!mrb_hash_p(element)) {
-            if (mrb_respond_to(mrb, element, script_sym.draw_override)) {
-                script_call(mrb, element, script_sym.draw_override, {game.ffi_draw});
-            } else {
-                script_runtime_call(script_sym.draw_primitive, {element});
-            }
-        }
+        draw_primitive_element(mrb, element);
         break;
     }
 }
@@ -245,6 +322,10 @@ void write_pass(threadstream *stream, render_context *ctx, mrb_state *mrb, mrb_v
         write_letterbox(stream, ctx, background);
     }
 
+    pack_pass_begin();
+    if (!mrb_string_p(target)) {
+        pack_flush_stray_primitives(stream);  // drawn during tick, before the outputs
+    }
     if (mrb_respond_to(mrb, game.runtime, script_sym.primitives)) {
         script_runtime_call(script_sym.primitives, {pass});
     } else {
@@ -263,12 +344,20 @@ void write_pass(threadstream *stream, render_context *ctx, mrb_state *mrb, mrb_v
             }
         }
     }
+    pack_pass_end();
     threadstream_pack_int(stream, record_end_pass);
 }
 
 // Returns whether screenshots were asked for.
 bool write_frame_description(threadstream *stream, render_context *ctx, mrb_state *mrb)
 {
+    // Interned for the interpreter at hand (a static-name lookup, no allocation).
+    if (!threadstream_ruby_ready(mrb)) {
+        pack_intern_symbols(mrb);
+    }
+    for (int c = 0; c < collection_count; c++) {
+        collection_syms[c] = mrb_intern_static(mrb, collections[c].name, SDL_strlen(collections[c].name));
+    }
     threadstream_pack_int(stream, record_passes);
     mrb_value passes = script_runtime_call(script_sym.passes);
     mrb_int count = mrb_array_p(passes) ? RARRAY_LEN(passes) : 0;
@@ -278,6 +367,7 @@ bool write_frame_description(threadstream *stream, render_context *ctx, mrb_stat
     for (mrb_int i = 0; i < count; i++) {
         write_pass(stream, ctx, mrb, mrb_ary_ref(mrb, passes, i));
     }
+    pack_frame_end(stream);
     return screenshot;
 }
 
@@ -354,12 +444,6 @@ int simulation_iteration()
 
     // Objects the native side creates during the tick are released when it ends.
     int arena = mrb_gc_arena_save(mrb);
-    if (!collection_syms_ready) {
-        for (int c = 0; c < collection_count; c++) {
-            collection_syms[c] = mrb_intern_cstr(mrb, collections[c].name);
-        }
-        collection_syms_ready = true;
-    }
 
     script_runtime_call(script_sym.current_fps, {mrb_fixnum_value(simulation_fps), mrb_fixnum_value(render_fps)});
     deliver_events(ctx);

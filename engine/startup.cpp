@@ -29,6 +29,7 @@
 #include "render/render_context.h"
 #include "render/renderer_cvars.h"
 #include "stream/ffi_draw.h"
+#include "stream/pack.h"
 #include "stream/records.h"
 #include "stream/threadstream.h"
 
@@ -430,6 +431,7 @@ void engine_startup(int argc, char **argv)
         fatal_startup_error("Couldn't load the script framework");
     }
     game_pre_init(&game, argc, argv);
+    threadstream_ruby_init(&game);
 
     // 25.
     int development = marker_present("metadata/korvane_production_build") ? 0 : 1;

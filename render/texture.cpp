@@ -376,20 +376,3 @@ int texture_pack_pixel_array(threadstream *s, const char *name, int width, int h
     return s->error == 0;
 }
 
-// The simulation's current frame stream (engine/game_context.h, which would pull
-// the interpreter's headers into the renderer).
-extern threadstream *current_threadstream;
-
-extern "C" void kvn_upload_pixel_array(const char *name, int width, int height, const void *pixels)
-{
-    texture_pack_pixel_array(current_threadstream, name, width, height, pixels);
-}
-
-extern "C" void *kvn_load_image(void)
-{
-    return nullptr;
-}
-
-extern "C" void kvn_free_image(void *)
-{
-}

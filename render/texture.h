@@ -98,9 +98,3 @@ struct threadstream;
 int texture_pack_pixel_array(threadstream *s, const char *name, int width, int height,
                              const void *pixels);
 
-// For native extensions: an upload_pixel_array record into the simulation's current
-// frame stream; nothing without one.
-extern "C" void kvn_upload_pixel_array(const char *name, int width, int height, const void *pixels);
-// Placeholders of the native extension interface.
-extern "C" void *kvn_load_image(void);
-extern "C" void kvn_free_image(void *pixels);

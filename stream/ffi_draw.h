@@ -12,5 +12,6 @@
 extern int32_t ffi_draw_set_grid_global_tick;
 
 // Defines module FFI (when missing) and class FFI::Draw with its methods in
-// interface order; returns the class.
+// interface order; returns the class. Primitives go where pack_primitive_stream
+// says, every other record where pack_toplevel_stream says (stream/pack.h).
 RClass *ffi_draw_define(mrb_state *mrb);
