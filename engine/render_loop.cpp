@@ -6,6 +6,7 @@
 
 #include "engine/flags.h"
 #include "engine/game_context.h"
+#include "engine/script.h"
 #include "engine/shutdown.h"
 #include "engine/simulation.h"
 #include "engine/startup.h"
@@ -43,5 +44,6 @@ void render_loop()
     renderstream_queue_scene(ctx->last_drawn_stream);
     ctx->last_drawn_stream = nullptr;
     engine_shutdown();
-    exit(0);
+    script_print_final_line();
+    exit(script_exit_status());
 }

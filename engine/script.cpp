@@ -172,6 +172,34 @@ mrb_value runtime_reload_requested_ruby_files_synchronously(mrb_state *mrb, mrb_
     return mrb_nil_value();
 }
 
+// Set on the simulation thread, read by the main thread after it has joined it.
+SDL_atomic_t exit_status;
+
+// KorRuntime#__set_exit_status__(code): the status the process exits with once
+// the simulation has ended normally.
+mrb_value runtime_set_exit_status(mrb_state *mrb, mrb_value)
+{
+    mrb_int code = 0;
+    mrb_get_args(mrb, "i", &code);
+    SDL_AtomicSet(&exit_status, static_cast<int>(code & 0xff));
+    return mrb_nil_value();
+}
+
+// The line printed after shutdown, once the log has written everything: the test
+// runner's summary must be the last line of the output. Written by the
+// simulation thread, read by the main thread after it joined it.
+char *final_output_line;
+
+// KorRuntime#__set_final_line__(text)
+mrb_value runtime_set_final_line(mrb_state *mrb, mrb_value)
+{
+    const char *text = nullptr;
+    mrb_get_args(mrb, "z", &text);
+    SDL_free(final_output_line);
+    final_output_line = SDL_strdup(text);
+    return mrb_nil_value();
+}
+
 struct CvarMirror {
     const char *name;
     const char *description;
@@ -319,7 +347,24 @@ int script_define_runtime_methods(mrb_state *mrb)
     }
     mrb_define_method(mrb, runtime, "reload_requested_ruby_files_synchronously",
                       runtime_reload_requested_ruby_files_synchronously, MRB_ARGS_NONE());
+    mrb_define_method(mrb, runtime, "__set_exit_status__", runtime_set_exit_status, MRB_ARGS_REQ(1));
+    mrb_define_method(mrb, runtime, "__set_final_line__", runtime_set_final_line, MRB_ARGS_REQ(1));
     return 1;
+}
+
+void script_print_final_line()
+{
+    if (final_output_line) {
+        fprintf(stdout, "%s\n", final_output_line);
+        fflush(stdout);
+        SDL_free(final_output_line);
+        final_output_line = nullptr;
+    }
+}
+
+int script_exit_status()
+{
+    return SDL_AtomicGet(&exit_status);
 }
 
 void script_cvar_registered(void *context, const char *name, const char *description, int type)

@@ -54,6 +54,12 @@ RClass *script_find_module(mrb_state *mrb, RClass *outer, const char *name);
 // Defines the native methods of KorRuntime; 0 when KorRuntime is not a class.
 int script_define_runtime_methods(mrb_state *mrb);
 
+// The process's exit status after a normal shutdown: 0 unless the framework set
+// another one (KorRuntime#__set_exit_status__, e.g. a failed --test run).
+int script_exit_status();
+// Prints the line set by KorRuntime#__set_final_line__, if any (after shutdown).
+void script_print_final_line();
+
 // The cvar registration callback: mirrors a cvar into $cvars as KorCvar.new(name,
 // description, type name). The context is the interpreter.
 void script_cvar_registered(void *context, const char *name, const char *description, int type);

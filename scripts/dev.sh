@@ -34,14 +34,15 @@ case "${1:-}" in
     # The suite runs under Xvfb so the real-window tests have a display; the rest
     # use SDL's offscreen driver.
     xvfb-run -a -s "-screen 0 1920x1080x24" ctest --test-dir build --output-on-failure -j"$jobs"
-    # Unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+    # Unit tests and the framework's Ruby tests again under AddressSanitizer and
+    # UndefinedBehaviorSanitizer.
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON
     # System libraries (D-Bus, Mesa, Xlib) keep a few allocations until exit;
     # tests/sanitizer/lsan.supp names them so only our own leaks fail the run.
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0" \
       SDL_FRAMEBUFFER_ACCELERATION=0 \
-      xvfb-run -a ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
+      xvfb-run -a ctest --test-dir build-asan --output-on-failure -j"$jobs" -L "unit|framework"
     ;;
   *)
     echo "usage: scripts/dev.sh run|test" >&2

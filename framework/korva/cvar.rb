@@ -1,5 +1,6 @@
 # Console variables as the script side sees them. The engine mirrors every
-# registered cvar into $cvars as a KorCvar (name, description, type name).
+# registered cvar into $cvars as a KorCvar (name, description, type name); the
+# value itself lives in the engine and is read and set through FFI::Misc.
 module Kor
   class Cvar
     attr_reader :name, :description, :type
@@ -10,12 +11,36 @@ module Kor
       @type = type
     end
 
+    def value
+      misc = Cvar.ffi_misc
+      misc ? misc.cvar_get(@name) : nil
+    end
+
+    # The engine parses the text by the cvar's type; false when it refused
+    # (a locked cvar or a value that does not parse).
+    def value= text
+      misc = Cvar.ffi_misc
+      misc ? misc.cvar_set(@name, text.to_s) : false
+    end
+
+    def locked?
+      misc = Cvar.ffi_misc
+      misc ? misc.cvar_islocked(@name) : false
+    end
+
     def to_s
       "#{@name} (#{@type}): #{@description}"
     end
 
     def inspect
       "#<KorCvar #{@name} #{@type}>"
+    end
+
+    def self.ffi_misc
+      runtime = $kor
+      return runtime.ffi_misc if runtime.respond_to?(:ffi_misc) && runtime.ffi_misc
+      @ffi_misc ||= FFI::Misc.new if Object.const_defined?(:FFI) && FFI.const_defined?(:Misc)
+      @ffi_misc
     end
   end
 
@@ -33,4 +58,4 @@ end
 
 KorCvar = Kor::Cvar
 Cvars = Kor::Cvars
-$cvars = {}
+$cvars ||= {}

@@ -1,0 +1,2 @@
+# Deliberately broken: an unclosed parenthesis.
+def require_test_broken(
