@@ -23,12 +23,6 @@ script_symbols script_sym;
 
 namespace {
 
-constexpr const char *analog_names[16] = {
-    "left_analog_x_player_1", "left_analog_y_player_1", "right_analog_x_player_1", "right_analog_y_player_1",
-    "left_analog_x_player_2", "left_analog_y_player_2", "right_analog_x_player_2", "right_analog_y_player_2",
-    "left_analog_x_player_3", "left_analog_y_player_3", "right_analog_x_player_3", "right_analog_y_player_3",
-    "left_analog_x_player_4", "left_analog_y_player_4", "right_analog_x_player_4", "right_analog_y_player_4",
-};
 
 // Parse errors are collected into one message: each line at most 255 bytes, the
 // whole text at most 3000.
@@ -231,9 +225,6 @@ void script_intern_symbols(mrb_state *mrb)
     script_symbols &s = script_sym;
     s.sdl_tick = mrb_intern_lit(mrb, "__sdl_tick__");
     s.current_fps = mrb_intern_lit(mrb, "current_fps");
-    for (int i = 0; i < 16; i++) {
-        s.analog[i] = mrb_intern_cstr(mrb, analog_names[i]);
-    }
     s.left_controller_position = mrb_intern_lit(mrb, "left_controller_position");
     s.right_controller_position = mrb_intern_lit(mrb, "right_controller_position");
     s.headset_position = mrb_intern_lit(mrb, "headset_position");

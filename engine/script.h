@@ -15,7 +15,6 @@ struct game_context;
 struct script_symbols {
     mrb_sym sdl_tick;
     mrb_sym current_fps;
-    mrb_sym analog[16];  // left x, left y, right x, right y for players 1..4
     mrb_sym left_controller_position, right_controller_position, headset_position;
     mrb_sym windowevent_size_changed, set_resize_occurred;
     mrb_sym pixel_arrays, passes, take_screenshot;

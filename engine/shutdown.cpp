@@ -7,6 +7,8 @@
 #include "config/cvar.h"
 #include "engine/game_context.h"
 #include "engine/script.h"
+#include "input/controllers.h"
+#include "input/events.h"
 #include "log/log.h"
 #include "net/janitor.h"
 #include "render/render_context.h"
@@ -21,7 +23,9 @@ void engine_shutdown()
 
     render_context_delete(the_render_context);
     the_render_context = nullptr;
+    events_clear_touches();  // touches that never came up lived as long as the context
 
+    controllers_close_all();
     janitor_quit();
     threadstream_quit();  // after the render context released its queued streams
     texture_atlas_table_clear();

@@ -7,14 +7,19 @@
 #include <mruby/string.h>
 #include <mruby/variable.h>
 
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "config/metadata.h"
 #include "engine/flags.h"
+#include "engine/frame_timings.h"
 #include "engine/fps.h"
 #include "engine/game_context.h"
 #include "engine/script.h"
+#include "input/controllers.h"
+#include "input/events.h"
 #include "log/log.h"
 #include "net/janitor.h"
 #include "render/render_context.h"
@@ -30,9 +35,6 @@ constexpr uint32_t fps_log_interval_ms = 1000;
 struct SimulationState {
     sim_fps_window fps_window;
     uint32_t next_fps_log_at = fps_log_interval_ms;
-    // Axis values per player: left x, left y, right x, right y. Stay zero until
-    // controllers are polled.
-    int32_t analog[game_player_count][4];
     uint32_t log_publish_failures;
 };
 SimulationState sim;
@@ -82,41 +84,18 @@ int32_t array_int(mrb_value array, mrb_int index)
     return int_of(mrb_ary_entry(array, index));
 }
 
-// Raw SDL events follow the count back to back; a record cut short ends the stream.
-bool next_raw_event(threadstream *stream, SDL_Event *event)
+// Input: the controller keys polled last tick, the window-system events in
+// arrival order, a fresh poll of the controllers and their analog values.
+void deliver_input(render_context *ctx)
 {
-    if (stream->error || stream->size < stream->read_pos ||
-        stream->size - stream->read_pos < event_record_size) {
-        stream->error = 1;
-        return false;
+    for (int player = 1; player <= game_player_count; player++) {
+        controllers_deliver_key_events(&game, player);
     }
-    static_assert(sizeof(SDL_Event) == event_record_size, "event records are raw SDL_Event values");
-    std::memcpy(event, stream->data + stream->read_pos, event_record_size);
-    stream->read_pos += event_record_size;
-    return true;
-}
-
-void deliver_events(render_context *ctx)
-{
-    while (threadstream *stream = threadstreamqueue_getitem(ctx->event_queue)) {
-        uint64_t count = threadstream_unpack_size_t(stream);
-        SDL_Event event;
-        for (uint64_t i = 0; !stream->error && i < count && next_raw_event(stream, &event); i++) {
-            if (event.type == SDL_QUIT) {
-                game.controller_key_states[0][game_quit_request_slot] = 1;
-            }
-        }
-        threadstream_free(stream);
+    events_deliver_queue(ctx, &game);
+    for (int player = 1; player <= game_player_count; player++) {
+        controllers_poll(&game, player);
     }
-}
-
-void deliver_analog_values()
-{
-    for (int player = 0; player < game_player_count; player++) {
-        for (int axis = 0; axis < 4; axis++) {
-            script_runtime_call(script_sym.analog[player * 4 + axis], {mrb_fixnum_value(sim.analog[player][axis])});
-        }
-    }
+    controllers_deliver_analog(&game);
 }
 
 void deliver_positions(mrb_state *mrb)
@@ -423,6 +402,12 @@ int simulation_iteration()
     render_context *ctx = the_render_context;
     mrb_state *mrb = game.mrb;
 
+    const bool timed = frame_timings_active();
+    tick_timing timing;
+    if (timed) {
+        frame_timings_tick_begin(&timing);
+    }
+
     threadstream *stream = threadstream_allocate();
     if (!stream) {
         return 0;
@@ -446,15 +431,27 @@ int simulation_iteration()
     int arena = mrb_gc_arena_save(mrb);
 
     script_runtime_call(script_sym.current_fps, {mrb_fixnum_value(simulation_fps), mrb_fixnum_value(render_fps)});
-    deliver_events(ctx);
-    deliver_analog_values();
+    deliver_input(ctx);
     deliver_positions(mrb);
     deliver_window_sizes(mrb, ctx);
 
+    if (timed) {
+        timing.script_start = frame_timings_clock();
+    }
     script_runtime_call(script_sym.sdl_tick, {mrb_fixnum_value(static_cast<mrb_int>(SDL_GetTicks()))});
+    if (timed) {
+        timing.script_end = frame_timings_clock();
+    }
     script_runtime_call(script_sym.pixel_arrays);
 
-    if (write_frame_description(stream, ctx, mrb)) {
+    if (timed) {
+        timing.walk_start = frame_timings_clock();
+    }
+    const bool screenshot = write_frame_description(stream, ctx, mrb);
+    if (timed) {
+        timing.walk_end = frame_timings_clock();
+    }
+    if (screenshot) {
         script_runtime_call(script_sym.draw_screenshots);
     }
     hand_over_frame(stream, ctx);
@@ -470,6 +467,9 @@ int simulation_iteration()
     int32_t global_tick = int_of(script_runtime_call(script_sym.global_tick_count));
     ctx->global_tick_count = global_tick;
     SDL_AtomicSet(&atomic_last_completed_global_tick_count, global_tick);
+    if (timed) {
+        frame_timings_tick_end(&timing, global_tick);
+    }
 
     return quit || mrb_test(quit_answer) ? 0 : 1;
 }
@@ -478,6 +478,8 @@ int simulation_thread(void *render_context_pointer)
 {
     (void)render_context_pointer;  // the same context start-up made process-wide
     SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);
+    frame_timings_start(game.mrb);
+    render_context *ctx = the_render_context;
     const uint64_t frequency = SDL_GetPerformanceFrequency();
     const uint64_t period = frequency / 60;
     const uint64_t one_ms = frequency / 1000;
@@ -496,6 +498,15 @@ int simulation_thread(void *render_context_pointer)
         if (!simulation_iteration()) {
             break;
         }
+        if (frame_timings_unpaced()) {
+            // Benchmarks: the next tick starts once the render thread took this
+            // frame, so the simulation stays one frame ahead of the drawing.
+            while (threadstreamqueue_getcount(ctx->frame_queue) > 0 && SDL_AtomicGet(&simulation_quit_flag) == 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            target = SDL_GetPerformanceCounter();
+            continue;
+        }
         uint64_t now = SDL_GetPerformanceCounter();
         if (SDL_AtomicGet(&wake_occurred_flag)) {
             target = now - one_ms;  // back from the background: no catch-up
@@ -511,6 +522,7 @@ int simulation_thread(void *render_context_pointer)
         while (SDL_GetPerformanceCounter() < target) {
         }
     }
+    frame_timings_report();
     SDL_AtomicSet(&simulation_quit_flag, 1);
     return 0;
 }

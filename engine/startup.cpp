@@ -24,6 +24,8 @@
 #include "fs/filehelpers.h"
 #include "fs/searchpath.h"
 #include "fs/strings.h"
+#include "input/events.h"
+#include "input/controllers.h"
 #include "log/log.h"
 #include "net/janitor.h"
 #include "render/render_context.h"
@@ -73,20 +75,6 @@ char *join_base(const char *base, const char *name)
     size_t length = SDL_strlen(base);
     bool has_slash = length > 0 && base[length - 1] == '/';
     return sprintf_alloc(has_slash ? "%s%s" : "%s/%s", base, name);
-}
-
-void add_controller_mappings(const char *path)
-{
-    size_t length = 0;
-    char *text = loadfile(path, &length);
-    if (!text) {
-        return;
-    }
-    SDL_RWops *stream = SDL_RWFromConstMem(text, static_cast<int>(length));
-    if (stream) {
-        SDL_GameControllerAddMappingsFromRW(stream, 1);
-    }
-    SDL_free(text);
 }
 
 void fill_texture_atlas_table(mrb_state *mrb)
@@ -402,9 +390,9 @@ void engine_startup(int argc, char **argv)
     }
 
     // 20.
-    add_controller_mappings("metadata/engine_controller_mappings.txt");
-    add_controller_mappings("metadata/game_controller_mappings.txt");
-    add_controller_mappings("user_controller_mappings.txt");
+    controllers_add_mappings_file("metadata/engine_controller_mappings.txt");
+    controllers_add_mappings_file("metadata/game_controller_mappings.txt");
+    controllers_add_mappings_file("user_controller_mappings.txt");
     SDL_SetHint("SDL_ACCELEROMETER_AS_JOYSTICK", "0");
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
@@ -446,6 +434,7 @@ void engine_startup(int argc, char **argv)
     }
 
     // 28-29.
+    events_init(&game, the_render_context);
     ffi_init(&game, the_render_context);
     draw_init(the_render_context, game_directory);
     ffi_draw_define(mrb);
