@@ -74,7 +74,8 @@ void draw_rect(render_context *ctx, const rect_record &f, bool border)
     SDL_FRect r = t.rect(f.x, f.y, f.w, f.h);
     r.x -= f.anchor_x * r.w;
     r.y += f.anchor_y * r.h;
-    if (!all_sane(r.x, r.y, r.w, r.h)) {
+    // An empty rectangle draws nothing; SDL would widen it to a one-pixel line.
+    if (!all_sane(r.x, r.y, r.w, r.h) || r.w == 0.0f || r.h == 0.0f) {
         return;
     }
     SDL_SetRenderDrawColor(ctx->renderer, clamp_colour(f.r), clamp_colour(f.g), clamp_colour(f.b), clamp_colour(f.a));
