@@ -1,7 +1,9 @@
 # The sample game: balls and stars bounce around a backdrop that is drawn once
 # into a render target, under a title centred with the measured size of its
-# text. Everything the game remembers lives in args.state; once a second it
-# prints what it is doing.
+# text. You steer the big star with the arrow keys, WASD or a controller's
+# d-pad and stick; a mouse click sends it where you clicked, and space (or the
+# controller's A button) adds another bouncing ball. Everything the game
+# remembers lives in args.state; once a second it prints what it is doing.
 
 TITLE = "Korvane"
 SUBTITLE = "sprites, labels and a render target, sixty times a second"
@@ -11,10 +13,12 @@ def tick args
   build_backdrop args unless args.state.backdrop_ready
   args.state.movers ||= Array.new(10) { |i| new_mover args, i }
   args.state.movers.each { |mover| move mover, args.grid }
+  steer_player args
 
   args.outputs.background_color = [12, 14, 24]
   args.outputs.sprites << { x: 0, y: 0, w: 1280, h: 720, path: :backdrop }
   args.outputs.sprites << args.state.movers
+  args.outputs.sprites << args.state.player
   draw_title args
   report args if args.state.tick_count % 60 == 0
 end
@@ -47,6 +51,23 @@ def new_mover args, index
                                path: star ? "sprites/star.png" : "sprites/ball.png",
                                dx: 2 + index % 3, dy: 3 - index % 5, angle: 0, spin: star ? 3 : 0,
                                r: r, g: g, b: b)
+end
+
+# The player's star follows the keyboard or the first controller (left_right and
+# up_down answer -1, 0 or 1 from either); a click moves it at once.
+def steer_player args
+  player = args.state.player ||= args.state.new_entity_strict(:player, x: 616, y: 300, w: 64, h: 64,
+                                                               path: "sprites/star.png", angle: 0)
+  player.x = (player.x + args.inputs.left_right * 6).clamp(0, args.grid.w - player.w)
+  player.y = (player.y + args.inputs.up_down * 6).clamp(0, args.grid.h - player.h)
+  player.angle += 2
+  if (click = args.inputs.mouse.click)
+    player.x = click.x - player.w / 2
+    player.y = click.y - player.h / 2
+  end
+  if args.inputs.keyboard.key_down.space || args.inputs.controller_one.key_down.a
+    args.state.movers << new_mover(args, args.state.movers.length)
+  end
 end
 
 # Bounces off the edges of the logical screen.
@@ -91,5 +112,5 @@ end
 def report args
   leader = args.state.movers.first
   puts "mygame: tick #{args.state.tick_count}, #{args.state.movers.length} sprites bouncing, " \
-       "the first at (#{leader.x}, #{leader.y})"
+       "the first at (#{leader.x}, #{leader.y}), the player at (#{args.state.player.x}, #{args.state.player.y})"
 end
