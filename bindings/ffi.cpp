@@ -84,7 +84,9 @@ extern "C" mrb_value ffi_cptr_new(mrb_state *mrb, void *pointer)
 
 extern "C" void ffi_cptr_set(mrb_value cptr, void *pointer)
 {
-    if (!mrb_data_p(cptr)) {
+    // Only a CPtr (or an untyped data object) may be re-pointed: another data
+    // object would lose its free function and meet a foreign type.
+    if (!mrb_data_p(cptr) || (DATA_TYPE(cptr) && DATA_TYPE(cptr) != &ffi_cptr_type)) {
         return;
     }
     DATA_TYPE(cptr) = &ffi_cptr_type;

@@ -59,7 +59,11 @@ mrb_value array_map_bang(mrb_state *mrb, mrb_value)
     mrb_value block;
     mrb_value array = array_checked(mrb, map_message, &block);
     ffi_walk_array(mrb, array, [&](mrb_value e, mrb_int i) {
-        mrb_ary_set(mrb, array, i, mrb_funcall_argv(mrb, block, array_sym.call, 1, &e));
+        mrb_value mapped = mrb_funcall_argv(mrb, block, array_sym.call, 1, &e);
+        // A block that shortened the Array must not make it grow again.
+        if (i < RARRAY_LEN(array)) {
+            mrb_ary_set(mrb, array, i, mapped);
+        }
     });
     return array;
 }

@@ -67,14 +67,32 @@ mrb_value string_from_buffer(mrb_state *mrb, void *userdata)
     return mrb_str_new(mrb, view->bytes, static_cast<mrb_int>(view->length));
 }
 
-// Writes through one of the host-file writers under a directory; false without one.
+// A relative path without ".." parts: the writers must not leave their directory.
+bool path_stays_inside(const char *path)
+{
+    if (path[0] == '/') {
+        return false;
+    }
+    for (const char *part = path; *part;) {
+        const char *end = SDL_strchr(part, '/');
+        size_t length = end ? static_cast<size_t>(end - part) : SDL_strlen(part);
+        if (length == 2 && part[0] == '.' && part[1] == '.') {
+            return false;
+        }
+        part += length + (end ? 1 : 0);
+    }
+    return true;
+}
+
+// Writes through one of the host-file writers under a directory; false without one
+// or for a path that would leave it.
 mrb_value write_under(mrb_state *mrb, const char *directory, bool append)
 {
     const char *path = nullptr;
     const char *data = nullptr;
     mrb_int length = 0;
     mrb_get_args(mrb, "zs", &path, &data, &length);
-    if (!directory) {
+    if (!directory || !path_stays_inside(path)) {
         return mrb_false_value();
     }
     const size_t size = static_cast<size_t>(length);

@@ -689,6 +689,7 @@ module Kor
         end
         sounds.clear
       end
+      return if @sound_queue.empty?
       now = Time.now.to_f
       @sound_queue.each_with_index do |sound, index|
         key = "ONE_TIME_SOUND_#{sound.object_id}_#{now}_#{index}".to_sym

@@ -58,6 +58,19 @@ TEST_F(FileTest, RootWritesGoUnderTheBaseDirectory)
     EXPECT_FALSE(kvn_test::os_file_exists(game_dir_.file("logs/history.txt")));
 }
 
+// Host-file writes stay inside their directory: ".." parts and absolute paths
+// are refused, and nothing is created outside.
+TEST_F(FileTest, WritesThatWouldLeaveTheirDirectoryAnswerFalse)
+{
+    for (const char *call : {"write('../escaped/x.txt', 'x')", "append('a/../../escaped.txt', 'x')",
+                             "write_root('../escaped_root.txt', 'x')", "write('/tmp/kvn_escaped.txt', 'x')"}) {
+        EXPECT_EQ(file(call), "false") << call;
+    }
+    EXPECT_FALSE(kvn_test::os_file_exists(game_dir_.file("../escaped/x.txt")));
+    EXPECT_FALSE(kvn_test::os_file_exists("/tmp/kvn_escaped.txt"));
+    EXPECT_EQ(file("write('dots..name/x..y.txt', 'x')"), "true");  // ".." inside a name is fine
+}
+
 TEST_F(FileTest, FailedWritesAnswerFalse)
 {
     game_dir_.write("blocker", "a file, not a directory");

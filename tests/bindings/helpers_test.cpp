@@ -149,6 +149,7 @@ TEST_F(HelpersTest, ArrayClassMethodsMapAndCheckTheirArgument)
              {"a = (1..10).to_a; b = Array.map(a) { |x| x + 1 }; [b.size, b.first, b.last, a.last, b.equal?(a)]",
               "[10, 2, 11, 10, false]"},
              {"a = [1, 2, 3]; b = Array.map!(a) { |x| x * 3 }; [a, b.equal?(a)]", "[[3, 6, 9], true]"},
+             {"a = [1, 2, 3]; Array.map!(a) { |x| a.pop; x * 10 }; a", "[10]"},  // shrunk: never regrown
              {"seen = []; [Array.each([7, 8]) { |e| seen << e }, seen]", "[nil, [7, 8]]"},
              {"Array.map(5) { }", "TypeError: ~Array::map~ expects an array, but received 5."},
              {"Array.map!(:sym) { }", "TypeError: ~Array::map~ expects an array, but received sym."},
