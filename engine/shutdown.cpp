@@ -12,6 +12,7 @@
 #include "log/log.h"
 #include "net/janitor.h"
 #include "render/render_context.h"
+#include "stream/pack.h"
 #include "stream/threadstream.h"
 
 void engine_shutdown()
@@ -27,6 +28,7 @@ void engine_shutdown()
 
     controllers_close_all();
     janitor_quit();
+    pack_sink_reset();    // primitives still set aside for a next frame
     threadstream_quit();  // after the render context released its queued streams
     texture_atlas_table_clear();
     ffi_quit();

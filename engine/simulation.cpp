@@ -109,16 +109,18 @@ void deliver_positions(mrb_state *mrb)
 
 void deliver_window_sizes(mrb_state *mrb, render_context *ctx)
 {
-    if (ctx->grid_set && ctx->sizes_changed) {
+    // The flag is taken before the sizes are read: a resize the render thread makes
+    // meanwhile sets it again and is reported next tick instead of being lost.
+    if (ctx->grid_set && __atomic_exchange_n(&ctx->sizes_changed, 0, __ATOMIC_ACQ_REL)) {
         script_runtime_call(script_sym.windowevent_size_changed,
                             {mrb_fixnum_value(ctx->window_width), mrb_fixnum_value(ctx->window_height),
                              mrb_fixnum_value(ctx->allscreen_width_px), mrb_fixnum_value(ctx->allscreen_height_px),
                              mrb_fixnum_value(ctx->allscreen_offset_x_px), mrb_fixnum_value(ctx->allscreen_offset_y_px),
                              mrb_float_value(mrb, ctx->texture_scale), mrb_fixnum_value(ctx->texture_scale_enum)});
-        ctx->sizes_changed = 0;
     }
-    script_runtime_call(script_sym.set_resize_occurred, {mrb_bool_value(SDL_AtomicGet(&atomic_resize_occurred) == 1)});
-    SDL_AtomicSet(&atomic_resize_occurred, 0);
+    // Taken and cleared in one step, so a resize in between is not lost.
+    const bool resized = SDL_AtomicSet(&atomic_resize_occurred, 0) == 1;
+    script_runtime_call(script_sym.set_resize_occurred, {mrb_bool_value(resized)});
 }
 
 bool grid_centred(render_context *ctx)

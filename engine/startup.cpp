@@ -101,12 +101,11 @@ void fill_texture_atlas_table(mrb_state *mrb)
             for (int v = 0; v < texture_atlas_variant_count; v++) {
                 mrb_value path = mrb_hash_get(mrb, variants_hash, mrb_symbol_value(script_sym.texture[v]));
                 mrb_value scale = mrb_hash_get(mrb, variants_hash, mrb_symbol_value(script_sym.texture_scale_enum[v]));
-                variants[v].path = mrb_string_p(path) ? RSTRING_PTR(path) : nullptr;
+                variants[v].path = mrb_string_p(path) ? mrb_str_to_cstr(mrb, path) : nullptr;
                 variants[v].scale_enum = mrb_integer_p(scale) ? static_cast<int32_t>(mrb_integer(scale)) : 0;
             }
-            // Paths are zero-terminated: interpreter strings always carry a
-            // terminator after their bytes.
-            texture_atlas_table_put(RSTRING_PTR(sprite), variants);
+            // A shared or sliced interpreter string has no terminator of its own.
+            texture_atlas_table_put(mrb_str_to_cstr(mrb, sprite), variants);
         }
     }
     mrb_gc_arena_restore(mrb, arena);

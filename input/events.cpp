@@ -173,7 +173,7 @@ void fill_event_hash(mrb_state *mrb, mrb_value hash, const SDL_Event *event)
 
 void set_focus(game_context *game, int *flag, mrb_sym method, bool gained)
 {
-    *flag = gained ? 1 : 0;
+    __atomic_store_n(flag, gained ? 1 : 0, __ATOMIC_RELAXED);  // the render thread reads it
     call(game, method, {mrb_bool_value(gained)});
 }
 

@@ -7,6 +7,7 @@
 #include "config/metadata.h"
 #include "engine/flags.h"
 #include "engine/fps.h"
+#include "engine/frame_timings.h"
 #include "fs/filehelpers.h"
 #include "log/log.h"
 #include "render/image.h"
@@ -354,7 +355,9 @@ stream_status render_passes(render_context *ctx, threadstream *s, bool catch_up)
     const uint64_t remaining = s->size - s->read_pos;
     const uint64_t possible = remaining / 36 + 1;
     const int capacity = pass_count <= 0 ? 1 : (int)SDL_min((uint64_t)pass_count, possible);
-    auto **saved = (texture_entry **)SDL_calloc((size_t)capacity, sizeof(texture_entry *));
+    // A frame with a few passes keeps the list on the stack: no allocation per frame.
+    texture_entry *few[16] = {};
+    auto **saved = capacity <= 16 ? few : (texture_entry **)SDL_calloc((size_t)capacity, sizeof(texture_entry *));
     if (!saved) {
         log_error("Render", "Out of memory for render_targets_to_save in render_passes!");
         return stream_status::stop;
@@ -460,7 +463,9 @@ stream_status render_passes(render_context *ctx, threadstream *s, bool catch_up)
             save_render_target(ctx, saved[k]);
         }
     }
-    SDL_free(saved);
+    if (saved != few) {
+        SDL_free(saved);
+    }
     return status;
 }
 
@@ -526,7 +531,7 @@ int execute_frame_stream(render_context *ctx, threadstream *s, int catch_up, int
             ctx->grid_origin_y = float_to_int(oy);
             ctx->grid_centred = ctx->grid_origin_y == (ctx->landscape ? 360 : 640);
             ctx->grid_set = 1;
-            ctx->sizes_changed = 1;
+            __atomic_store_n(&ctx->sizes_changed, 1, __ATOMIC_RELEASE);
             break;
         }
         case record_passes:
@@ -696,6 +701,12 @@ int draw_iteration(render_context *ctx)
         return 0;
     }
 
+    const bool timed = frame_timings_active();
+    frame_timing timing;
+    if (timed) {
+        frame_timings_frame_begin(&timing);
+    }
+
     draw_poll_events(ctx);
 
     const int queued = threadstreamqueue_getcount(ctx->frame_queue);
@@ -738,7 +749,13 @@ int draw_iteration(render_context *ctx)
         SDL_RenderClear(ctx->renderer);
     }
 
+    if (timed) {
+        timing.executed = frame_timings_clock();
+    }
     SDL_RenderPresent(ctx->renderer);
+    if (timed) {
+        frame_timings_frame_end(&timing, tick, redraw);
+    }
     if (!__atomic_load_n(&ctx->keyboard_focus, __ATOMIC_RELAXED) && cvar_renderer_background_sleep) {
         SDL_Delay(cvar_renderer_background_sleep);
     }

@@ -1,5 +1,6 @@
 #include "render/render_context.h"
 
+#include "config/cvar.h"
 #include "config/metadata.h"
 #include "log/log.h"
 #include "render/fontatlas.h"
@@ -45,6 +46,102 @@ void set_window_icon(SDL_Window *window)
         SDL_FreeSurface(surface);
     }
     free_image(pixels);
+}
+
+// renderer.avoid_software_gl: on a machine whose only accelerated renderer is a
+// GL driver rasterising on the CPU, SDL's own software renderer draws the same
+// pixels about twice as fast.
+int32_t cvar_renderer_avoid_software_gl = 1;
+
+constexpr unsigned int gl_renderer_string = 0x1F01;  // GL_RENDERER
+
+// The CPU rasterisers of the common GL implementation, as GL_RENDERER names them.
+bool is_software_rasteriser(const char *gl_renderer)
+{
+    return SDL_strstr(gl_renderer, "llvmpipe") || SDL_strstr(gl_renderer, "softpipe") ||
+           SDL_strstr(gl_renderer, "Software Rasterizer");
+}
+
+// The GL_RENDERER text behind a GL-based SDL renderer, or null for the others.
+// SDL's GL renderers leave their context current on the creating thread.
+const char *gl_renderer_name(SDL_Renderer *renderer)
+{
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(renderer, &info) != 0 || !info.name || SDL_strncmp(info.name, "opengl", 6) != 0 ||
+        !SDL_GL_GetCurrentContext()) {
+        return nullptr;
+    }
+    using gl_get_string = const unsigned char *(*)(unsigned int);
+    auto get_string = reinterpret_cast<gl_get_string>(SDL_GL_GetProcAddress("glGetString"));
+    return get_string ? reinterpret_cast<const char *>(get_string(gl_renderer_string)) : nullptr;
+}
+
+int render_driver_index(const char *name)
+{
+    const int count = SDL_GetNumRenderDrivers();
+    for (int i = 0; i < count; ++i) {
+        SDL_RendererInfo info{};
+        if (SDL_GetRenderDriverInfo(i, &info) == 0 && info.name && SDL_strcmp(info.name, name) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// An accelerated renderer with vsync when wanted, then without, then any.
+SDL_Renderer *create_renderer(SDL_Window *window)
+{
+    SDL_Renderer *renderer = nullptr;
+    if (cvar_renderer_vsync) {
+        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    }
+    if (!renderer) {
+        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
+    }
+    if (!renderer) {
+        renderer = SDL_CreateRenderer(window, -1, 0);
+    }
+    return renderer;
+}
+
+// Replaces a GL renderer that rasterises on the CPU by SDL's software renderer,
+// unless the cvar is off or SDL_RENDER_DRIVER names a driver. Returns the
+// renderer to use (the original one when nothing changes or the switch fails).
+SDL_Renderer *avoid_software_gl(SDL_Window *window, SDL_Renderer *renderer)
+{
+    if (!cvar_get_bool("renderer.avoid_software_gl")) {
+        cvar_register_bool("renderer.avoid_software_gl",
+                           "True if SDL's software renderer should replace a GL renderer that rasterises on the CPU",
+                           &cvar_renderer_avoid_software_gl, 1);
+    }
+    const char *driver = SDL_GetHint(SDL_HINT_RENDER_DRIVER);
+    if (!cvar_renderer_avoid_software_gl || (driver && *driver)) {
+        return renderer;
+    }
+    const char *gl = gl_renderer_name(renderer);
+    const int software = render_driver_index("software");
+    if (!gl || !is_software_rasteriser(gl) || software < 0) {
+        return renderer;
+    }
+    char *gl_name = SDL_strdup(gl);  // the text belongs to the context destroyed below
+    SDL_DestroyRenderer(renderer);
+    // Otherwise SDL brings the window surface to the screen through a texture of
+    // that same CPU-rasterised GL, which costs more than the drawing itself.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    renderer = SDL_CreateRenderer(window, software,
+                                  SDL_RENDERER_SOFTWARE | (cvar_renderer_vsync ? SDL_RENDERER_PRESENTVSYNC : 0));
+    if (!renderer) {
+        renderer = SDL_CreateRenderer(window, software, SDL_RENDERER_SOFTWARE);
+    }
+    if (renderer) {
+        log_info("Render", "GL renderer '%s' rasterises on the CPU: using SDL's software renderer instead "
+                           "(set renderer.avoid_software_gl to false to keep GL)",
+                 gl_name ? gl_name : "?");
+    } else {
+        renderer = create_renderer(window);
+    }
+    SDL_free(gl_name);
+    return renderer;
 }
 
 }  // namespace
@@ -166,14 +263,9 @@ render_context *render_context_new(int development, int a11y_enabled)
     set_window_icon(ctx->window);
 
     SDL_SetHint("SDL_RENDER_BATCHING", "1");
-    if (cvar_renderer_vsync) {
-        ctx->renderer = SDL_CreateRenderer(ctx->window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
-    }
-    if (!ctx->renderer) {
-        ctx->renderer = SDL_CreateRenderer(ctx->window, -1, SDL_RENDERER_ACCELERATED);
-    }
-    if (!ctx->renderer) {
-        ctx->renderer = SDL_CreateRenderer(ctx->window, -1, 0);
+    ctx->renderer = create_renderer(ctx->window);
+    if (ctx->renderer) {
+        ctx->renderer = avoid_software_gl(ctx->window, ctx->renderer);
     }
     if (!ctx->renderer) {
         render_context_delete(ctx);
@@ -281,7 +373,7 @@ void render_context_update_sizes(render_context *ctx)
     ctx->letterbox_offset_y = out.letterbox_y;
     ctx->native_render_width = out.native_w;
     ctx->native_render_height = out.native_h;
-    ctx->sizes_changed = 1;
+    __atomic_store_n(&ctx->sizes_changed, 1, __ATOMIC_RELEASE);  // the simulation takes it
     SDL_RenderSetLogicalSize(ctx->renderer, out.native_w, out.native_h);
 }
 
