@@ -79,7 +79,13 @@ void draw_rect(render_context *ctx, const rect_record &f, bool border)
         return;
     }
     SDL_SetRenderDrawColor(ctx->renderer, clamp_colour(f.r), clamp_colour(f.g), clamp_colour(f.b), clamp_colour(f.a));
-    SDL_SetRenderDrawBlendMode(ctx->renderer, primitives_blend_mode(f.blendmode));
+    SDL_BlendMode mode = primitives_blend_mode(f.blendmode);
+    // An opaque fill blends to exactly its own colour: unblended it gives the same
+    // pixels, and the CPU renderers fill instead of blending every pixel.
+    if (!border && mode == SDL_BLENDMODE_BLEND && clamp_colour(f.a) == 255) {
+        mode = SDL_BLENDMODE_NONE;
+    }
+    SDL_SetRenderDrawBlendMode(ctx->renderer, mode);
     if (border) {
         SDL_RenderDrawRectF(ctx->renderer, &r);
     } else {

@@ -12,6 +12,10 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev googletest zip xdotool python3 sox)
 fi
+# The sprite benchmark (bench/sprites.sh) also runs the scene in a peer engine.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(love python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
