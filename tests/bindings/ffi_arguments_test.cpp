@@ -98,7 +98,7 @@ TEST_F(ArgumentsTest, WrongArgumentsRaiseTheInterpretersErrors)
 TEST_F(ArgumentsTest, ConvertibleArgumentsAreAccepted)
 {
     // Integers where Floats are expected and Floats where Integers are; nil where
-    // the spec allows it.
+    // the argument list allows it.
     EXPECT_EQ(eval("FFI::Misc.new.calcstringbox('a', 1, 'font.ttf')"), "[0.0, 0.0]");
     EXPECT_EQ(eval("[10, 20].value(1.9)"), "20");
     EXPECT_EQ(eval("FFI::Misc.new.log(nil, 2.7, nil)"), "nil");
