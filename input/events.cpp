@@ -301,6 +301,32 @@ bool next_raw_event(threadstream *stream, SDL_Event *event)
     return true;
 }
 
+// SDL hands the text of a drop or an edit to whoever takes the event off its queue.
+void free_event_text(SDL_Event *event)
+{
+    if (event->type == SDL_DROPFILE || event->type == SDL_DROPTEXT) {
+        SDL_free(event->drop.file);
+        event->drop.file = nullptr;
+    } else if (event->type == SDL_TEXTEDITING_EXT) {
+        SDL_free(event->editExt.text);
+        event->editExt.text = nullptr;
+    }
+}
+
+// The whole records a cut-short or failed stream leaves undelivered still own
+// their texts: nobody else will see them.
+void free_undelivered_texts(threadstream *stream)
+{
+    // Records follow the count word, even when that word was never read.
+    const uint64_t first = stream->read_pos < sizeof(uint64_t) ? sizeof(uint64_t) : stream->read_pos;
+    for (uint64_t pos = first; pos <= stream->size && stream->size - pos >= event_record_size;
+         pos += event_record_size) {
+        SDL_Event event;
+        std::memcpy(&event, stream->data + pos, event_record_size);
+        free_event_text(&event);
+    }
+}
+
 } // namespace
 
 input_method_symbols input_sym;
@@ -481,14 +507,7 @@ void events_deliver(render_context *ctx, SDL_Event *event, game_context *game)
     events_process_raw(ctx, event, game);
     events_dispatch(ctx, event, game);
     mrb_gc_arena_restore(game->mrb, arena);
-    // SDL hands the dropped text to whoever takes the event off its queue.
-    if (event->type == SDL_DROPFILE || event->type == SDL_DROPTEXT) {
-        SDL_free(event->drop.file);
-        event->drop.file = nullptr;
-    } else if (event->type == SDL_TEXTEDITING_EXT) {
-        SDL_free(event->editExt.text);
-        event->editExt.text = nullptr;
-    }
+    free_event_text(event);
 }
 
 uint64_t events_deliver_queue(render_context *ctx, game_context *game)
@@ -501,6 +520,7 @@ uint64_t events_deliver_queue(render_context *ctx, game_context *game)
             events_deliver(ctx, &event, game);
             delivered++;
         }
+        free_undelivered_texts(stream);
         threadstream_free(stream);
     }
     return delivered;

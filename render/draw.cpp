@@ -631,6 +631,15 @@ int execute_frame_stream(render_context *ctx, threadstream *s, int catch_up, int
 
 void draw_poll_events(render_context *ctx)
 {
+    // A drop's or an edit's text belongs to whoever takes the event from SDL: the
+    // simulation thread once the event is shipped, this thread otherwise.
+    const auto free_text = [](SDL_Event &e) {
+        if (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT) {
+            SDL_free(e.drop.file);
+        } else if (e.type == SDL_TEXTEDITING_EXT) {
+            SDL_free(e.editExt.text);
+        }
+    };
     threadstream *events = threadstream_allocate();
     threadstream_pack_size_t(events, 0);
     uint64_t count = 0;
@@ -670,12 +679,19 @@ void draw_poll_events(render_context *ctx)
             SDL_memcpy(events->data + events->size, &ev, sizeof(SDL_Event));
             events->size += sizeof(SDL_Event);
             ++count;
+        } else {
+            free_text(ev);
         }
     }
     if (!events) {
         return;
     }
     if (events->error || count == 0) {
+        // Not shipped after all: the events stored so far give their texts back.
+        for (uint64_t i = 0; i < count; ++i) {
+            SDL_memcpy(&ev, events->data + sizeof(count) + i * sizeof(SDL_Event), sizeof(SDL_Event));
+            free_text(ev);
+        }
         threadstream_free(events);
         return;
     }

@@ -446,6 +446,29 @@ void render_context_recover_textures(render_context *ctx)
     }
 }
 
+// Event streams nobody delivered: their drop and edit texts were handed over with
+// the events and are freed here, once.
+static void free_queued_event_texts(threadstreamqueue *queue)
+{
+    if (!queue) {
+        return;
+    }
+    while (threadstream *s = threadstreamqueue_getitem(queue)) {
+        // A count word, then raw events.
+        for (uint64_t pos = sizeof(uint64_t); pos <= s->size && s->size - pos >= sizeof(SDL_Event);
+             pos += sizeof(SDL_Event)) {
+            SDL_Event ev;
+            SDL_memcpy(&ev, s->data + pos, sizeof(SDL_Event));
+            if (ev.type == SDL_DROPFILE || ev.type == SDL_DROPTEXT) {
+                SDL_free(ev.drop.file);
+            } else if (ev.type == SDL_TEXTEDITING_EXT) {
+                SDL_free(ev.editExt.text);
+            }
+        }
+        threadstream_free(s);
+    }
+}
+
 void render_context_delete(render_context *ctx)
 {
     if (!ctx) {
@@ -461,6 +484,7 @@ void render_context_delete(render_context *ctx)
     if (ctx->window) SDL_DestroyWindow(ctx->window);
     if (ctx->last_drawn_stream) threadstream_free(ctx->last_drawn_stream);
     threadstreamqueue_unref(ctx->frame_queue);
+    free_queued_event_texts(ctx->event_queue);
     threadstreamqueue_unref(ctx->event_queue);
     if (ctx->texture_lock) SDL_DestroyMutex(ctx->texture_lock);
     if (ctx->font_lock) SDL_DestroyMutex(ctx->font_lock);

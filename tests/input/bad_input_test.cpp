@@ -2,6 +2,7 @@
 // short, fields without their terminator, controller-mapping files with
 // malformed lines.
 #include <cstring>
+#include <string>
 
 #include "input_fixture.h"
 #include "stream/records.h"
@@ -109,6 +110,49 @@ TEST_F(BadInputTest, EventStreamsCutShortDeliverTheirWholeRecords)
     EXPECT_EQ(threadstreamqueue_getcount(ctx->event_queue), 0);
     probe("args.inputs.text.length");
     EXPECT_EQ(tick(), "9");  // delivered between ticks: the next tick sees them
+}
+
+// Records a stream does not deliver still own their drop texts: they are freed
+// with the stream, and the delivered ones exactly once.
+TEST_F(BadInputTest, UndeliveredDropTextsAreFreed)
+{
+    render_context *ctx = Engine::get().ctx();
+    struct Case {
+        const char *name;
+        uint64_t count;
+        int records;
+        bool error;
+        size_t extra;
+        uint64_t delivered;
+    };
+    const Case cases[] = {
+        {"arrived with its error flag", 2, 2, true, 0, 0},
+        {"count of zero", 0, 3, false, 0, 0},
+        {"more records than counted", 1, 3, false, 0, 1},
+        {"half a record at the end", 3, 2, false, 30, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        threadstream *stream = threadstream_allocate();
+        ASSERT_NE(stream, nullptr);
+        threadstream_pack_size_t(stream, c.count);
+        ASSERT_TRUE(threadstream_claim_space(stream, c.records * sizeof(SDL_Event) + c.extra));
+        // The stream's memory is counted already and goes back to the pool.
+        const int baseline = SDL_GetNumAllocations();
+        for (int i = 0; i < c.records; i++) {
+            SDL_Event event{};
+            event.type = i % 2 ? SDL_DROPTEXT : SDL_DROPFILE;
+            event.drop.file = SDL_strdup(("/tmp/drop " + std::to_string(i)).c_str());
+            std::memcpy(stream->data + stream->size, &event, sizeof event);
+            stream->size += sizeof event;
+        }
+        std::memset(stream->data + stream->size, 0xAB, c.extra);
+        stream->size += c.extra;
+        stream->error = c.error ? 1 : 0;
+        threadstreamqueue_putitem(ctx->event_queue, stream);
+        EXPECT_EQ(events_deliver_queue(ctx, &game), c.delivered);
+        EXPECT_EQ(SDL_GetNumAllocations(), baseline);
+    }
 }
 
 TEST_F(BadInputTest, ControllerMappingFilesWithMalformedLines)
