@@ -551,36 +551,55 @@ void font_map_delete(font_registry *map)
     SDL_free(map);
 }
 
-// Caller holds the font lock.
+static font_entry *find_font_entry(font_registry *map, const char *path)
+{
+    for (font_entry *e = map->buckets[registry_hash(path)]; e; e = e->next) {
+        if (SDL_strcmp(e->path, path) == 0) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+// Caller holds the font lock. On a miss the lock is released while the file loads
+// and parses, so the render thread's labels do not wait for another thread's load.
 static fontatlas *lookup_font_locked(render_context *ctx, const char *path)
 {
-    if (!path) {
+    if (!path || !ctx->font_map) {
         return ctx->fallback_font;
     }
+    if (const font_entry *e = find_font_entry(ctx->font_map, path)) {
+        return e->font ? e->font : ctx->fallback_font;
+    }
+    if (ctx->font_lock) SDL_UnlockMutex(ctx->font_lock);
+    // A failed load keeps a null font: the file is not tried again.
+    fontatlas *font = fontatlas_new(ctx->renderer, path);
+    if (ctx->font_lock) SDL_LockMutex(ctx->font_lock);
+
+    // Meanwhile another thread may have loaded the same file, or a reset may have
+    // replaced the whole cache: the entry found now wins.
     font_registry *map = ctx->font_map;
     if (!map) {
+        fontatlas_delete(font);
+        return ctx->fallback_font;
+    }
+    if (const font_entry *e = find_font_entry(map, path)) {
+        fontatlas_delete(font);
+        return e->font ? e->font : ctx->fallback_font;
+    }
+    auto *entry = (font_entry *)SDL_calloc(1, sizeof(font_entry));
+    char *key = entry ? SDL_strdup(path) : nullptr;
+    if (!key) {
+        SDL_free(entry);
+        fontatlas_delete(font);
         return ctx->fallback_font;
     }
     font_entry **head = &map->buckets[registry_hash(path)];
-    for (font_entry *e = *head; e; e = e->next) {
-        if (SDL_strcmp(e->path, path) == 0) {
-            return e->font ? e->font : ctx->fallback_font;
-        }
-    }
-    auto *entry = (font_entry *)SDL_calloc(1, sizeof(font_entry));
-    if (!entry) {
-        return ctx->fallback_font;
-    }
-    entry->path = SDL_strdup(path);
-    if (!entry->path) {
-        SDL_free(entry);
-        return ctx->fallback_font;
-    }
-    // A failed load keeps a null font: the file is not tried again.
-    entry->font = fontatlas_new(ctx->renderer, path);
+    entry->path = key;
+    entry->font = font;
     entry->next = *head;
     *head = entry;
-    return entry->font ? entry->font : ctx->fallback_font;
+    return font ? font : ctx->fallback_font;
 }
 
 fontatlas *lookup_font(render_context *ctx, const char *path)

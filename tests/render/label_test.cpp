@@ -3,7 +3,11 @@
 // another thread while the render thread draws.
 #include "render/render_fixture.h"
 
+#include <physfs.h>
+
 #include <atomic>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "render/fontatlas.h"
@@ -12,6 +16,119 @@
 using namespace render_test;
 
 namespace {
+
+// A read-only archive holding one font, "slow.ttf", whose first open blocks its
+// first read until released: a font load that takes as long as the test wants.
+struct SlowFont {
+    std::string bytes;
+    SDL_sem *entered = SDL_CreateSemaphore(0);
+    SDL_sem *release = SDL_CreateSemaphore(0);
+    std::atomic<int> opens{0};
+    std::atomic<bool> timed_out{false};
+    ~SlowFont()
+    {
+        SDL_DestroySemaphore(entered);
+        SDL_DestroySemaphore(release);
+    }
+};
+SlowFont *slow_font;
+
+struct SlowReader {
+    size_t pos = 0;
+    bool gated = false;
+};
+
+PHYSFS_sint64 slow_read(PHYSFS_Io *io, void *buf, PHYSFS_uint64 len)
+{
+    auto *r = static_cast<SlowReader *>(io->opaque);
+    if (r->gated) {
+        r->gated = false;
+        SDL_SemPost(slow_font->entered);
+        if (SDL_SemWaitTimeout(slow_font->release, 5000) != 0) slow_font->timed_out = true;
+    }
+    const size_t n = std::min<size_t>(len, slow_font->bytes.size() - r->pos);
+    std::memcpy(buf, slow_font->bytes.data() + r->pos, n);
+    r->pos += n;
+    return (PHYSFS_sint64)n;
+}
+int slow_seek(PHYSFS_Io *io, PHYSFS_uint64 offset)
+{
+    if (offset > slow_font->bytes.size()) return 0;
+    static_cast<SlowReader *>(io->opaque)->pos = (size_t)offset;
+    return 1;
+}
+PHYSFS_sint64 slow_tell(PHYSFS_Io *io) { return (PHYSFS_sint64) static_cast<SlowReader *>(io->opaque)->pos; }
+PHYSFS_sint64 slow_length(PHYSFS_Io *) { return (PHYSFS_sint64)slow_font->bytes.size(); }
+void slow_destroy(PHYSFS_Io *io)
+{
+    delete static_cast<SlowReader *>(io->opaque);
+    delete io;
+}
+
+void *slow_open_archive(PHYSFS_Io *io, const char *name, int for_write, int *claimed)
+{
+    if (for_write || !SDL_strstr(name, ".kvnslow")) return nullptr;
+    *claimed = 1;
+    io->destroy(io);  // the archive owns its stream and needs nothing from it
+    return slow_font;
+}
+PHYSFS_EnumerateCallbackResult slow_enumerate(void *, const char *, PHYSFS_EnumerateCallback, const char *, void *)
+{
+    return PHYSFS_ENUM_OK;
+}
+PHYSFS_Io *slow_open_read(void *, const char *name)
+{
+    if (SDL_strcmp(name, "slow.ttf") != 0) {
+        PHYSFS_setErrorCode(PHYSFS_ERR_NOT_FOUND);
+        return nullptr;
+    }
+    auto *io = new PHYSFS_Io{};
+    io->opaque = new SlowReader{0, slow_font->opens++ == 0};
+    io->read = slow_read;
+    io->seek = slow_seek;
+    io->tell = slow_tell;
+    io->length = slow_length;
+    io->destroy = slow_destroy;
+    return io;
+}
+PHYSFS_Io *slow_open_write(void *, const char *)
+{
+    PHYSFS_setErrorCode(PHYSFS_ERR_READ_ONLY);
+    return nullptr;
+}
+int slow_modify(void *, const char *)
+{
+    PHYSFS_setErrorCode(PHYSFS_ERR_READ_ONLY);
+    return 0;
+}
+int slow_stat(void *, const char *name, PHYSFS_Stat *st)
+{
+    if (SDL_strcmp(name, "slow.ttf") != 0) {
+        PHYSFS_setErrorCode(PHYSFS_ERR_NOT_FOUND);
+        return 0;
+    }
+    *st = PHYSFS_Stat{};
+    st->filesize = (PHYSFS_sint64)slow_font->bytes.size();
+    st->filetype = PHYSFS_FILETYPE_REGULAR;
+    st->readonly = 1;
+    return 1;
+}
+void slow_close_archive(void *) {}
+
+// The stream the archive is mounted from: empty, and static.
+PHYSFS_sint64 empty_read(PHYSFS_Io *, void *, PHYSFS_uint64) { return 0; }
+int empty_seek(PHYSFS_Io *, PHYSFS_uint64 offset) { return offset == 0; }
+PHYSFS_sint64 empty_tell(PHYSFS_Io *) { return 0; }
+void empty_destroy(PHYSFS_Io *) {}
+PHYSFS_Io empty_archive_io = {0, nullptr, empty_read, nullptr, empty_seek, empty_tell, empty_tell,
+                              nullptr, nullptr, empty_destroy};
+
+const PHYSFS_Archiver slow_archiver = {
+    0,
+    {"KVNSLOW", "test archive with a slow font", "test", "", 0},
+    slow_open_archive, slow_enumerate, slow_open_read, slow_open_write, slow_open_write,
+    slow_modify, slow_modify, slow_stat, slow_close_archive,
+};
 
 class LabelTest : public RenderTest {
 protected:
@@ -229,3 +346,42 @@ TEST_F(ScaledLabelTest, GlyphsAreDrawnAtTheOutputResolution)
 }
 
 }  // namespace
+
+// While another thread loads a font, the render thread still gets its fonts and
+// draws labels; when both miss the same font at once, one copy is kept.
+TEST_F(LabelTest, LoadingAFontDoesNotHoldUpOtherLookups)
+{
+    SlowFont slow;
+    slow.bytes = font_bytes();
+    slow_font = &slow;
+    ASSERT_TRUE(PHYSFS_registerArchiver(&slow_archiver)) << PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode());
+    ASSERT_TRUE(PHYSFS_mountIo(&empty_archive_io, "slow.kvnslow", "/", 1))
+        << PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode());
+
+    float sim_width = 0, sim_height = 0;
+    int sim_ok = 0;
+    std::thread sim([&] { sim_ok = fontatlas_measure_uncached(ctx_, "slow.ttf", "measure me", 22, &sim_width, &sim_height); });
+    ASSERT_EQ(SDL_SemWaitTimeout(slow.entered, 5000), 0);
+
+    // The simulation thread is inside its load now.
+    fontatlas *plain = lookup_font(ctx_, "font.ttf");
+    EXPECT_NE(plain, ctx_->fallback_font);
+    Frame f;
+    f.screen([&](Frame &fr) { fr.label({.x = 10, .y = 300, .text = "drawn", .font = "font.ttf"}); });
+    present(f);
+    fontatlas *mine = lookup_font(ctx_, "slow.ttf");  // a second, unhindered load
+    EXPECT_NE(mine, ctx_->fallback_font);
+    EXPECT_FALSE(slow.timed_out.load()) << "the lookups waited for the other thread's load";
+
+    SDL_SemPost(slow.release);
+    sim.join();
+    EXPECT_FALSE(slow.timed_out.load());
+    EXPECT_EQ(sim_ok, 1);
+    EXPECT_GT(sim_width, 0);
+    EXPECT_EQ(lookup_font(ctx_, "slow.ttf"), mine);  // the later copy was discarded
+    EXPECT_EQ(slow.opens.load(), 2);
+
+    EXPECT_TRUE(PHYSFS_unmount("slow.kvnslow"));
+    EXPECT_TRUE(PHYSFS_deregisterArchiver("KVNSLOW"));
+    slow_font = nullptr;
+}
