@@ -21,7 +21,8 @@ struct janitor_job {
 };
 
 struct janitor_queue {
-    SDL_atomic_t quit;          // set: refuse new jobs (the worker ends after its job)
+    std::atomic<int> quit{0};   // set: refuse new jobs (the worker ends when its queue is empty)
+    std::atomic<int> users{0};  // producers between their quit check and their last touch
     SDL_Thread *thread;
     SDL_ThreadPriority priority;
     janitor_job *head;
@@ -142,20 +143,20 @@ int SDLCALL worker_main(void *p) {
         SDL_SetThreadPriority(own.priority);
     }
     for (;;) {
+        // A closed queue takes no new jobs, so draining it ends; shared jobs left
+        // behind are run by janitor_quit.
+        const bool quitting = own.quit.load() != 0;
         janitor_queue *from = &own;
         janitor_job *job = pop(own);
-        if (!job) {
+        if (!job && !quitting) {
             from = &shared;
             job = pop(shared);
         }
         if (job) {
             run_job(*from, job);
-            if (SDL_AtomicGet(&own.quit)) {
-                break;
-            }
             continue;
         }
-        if (SDL_AtomicGet(&own.quit)) {
+        if (quitting) {
             break;
         }
         SDL_SemWait(own.sem);
@@ -163,8 +164,16 @@ int SDLCALL worker_main(void *p) {
     return 0;
 }
 
-void set_quit_flag(void *q) { SDL_AtomicSet(&static_cast<janitor_queue *>(q)->quit, 1); }
+// Refuses new jobs, then waits out the producers that passed their quit check
+// before it: afterwards nobody touches the queue's mutex or semaphore but us.
+void close_queue(janitor_queue &q) {
+    q.quit.store(1);
+    while (q.users.load() != 0) {
+        SDL_Delay(0);
+    }
+}
 
+// The quit flag stays set, so a producer holding a stale selector is refused.
 void destroy_queue(janitor_queue &q) {
     if (q.mutex) {
         SDL_DestroyMutex(q.mutex);
@@ -172,12 +181,23 @@ void destroy_queue(janitor_queue &q) {
     if (q.sem) {
         SDL_DestroySemaphore(q.sem);
     }
-    q = janitor_queue{};
+    q.mutex = nullptr;
+    q.sem = nullptr;
+    q.thread = nullptr;
+    q.head = q.tail = nullptr;
+    SDL_AtomicSet(&q.count, 0);
+}
+
+void open_queue(janitor_queue &q) {
+    q.head = q.tail = nullptr;
+    SDL_AtomicSet(&q.count, 0);
+    q.quit.store(0);
 }
 
 bool start_worker(int i, SDL_ThreadPriority priority) {
     janitor_queue &q = J.queues[i];
     q.priority = priority;
+    open_queue(q);
     q.mutex = SDL_CreateMutex();
     q.sem = q.mutex ? SDL_CreateSemaphore(0) : nullptr;
     if (q.sem) {
@@ -201,6 +221,8 @@ int janitor_init_for_cpus(int cpu_count) {
     if (J.main_queue.mutex) {
         return 1; // already running
     }
+    open_queue(J.main_queue);
+    open_queue(J.queues[janitor_queue_shared]);
     J.main_queue.mutex = SDL_CreateMutex();
     if (!J.main_queue.mutex) {
         return 0;
@@ -232,23 +254,21 @@ int janitor_queue_job(janitor_job_fn fn, void *arg, int queue, int at_front) {
         return 0;
     }
     janitor_queue &q = *resolve(queue);
-    if (!q.mutex || SDL_AtomicGet(&q.quit)) {
+    // Announced before the quit check: close_queue waits for us, so the queue (and,
+    // for the shared queue, every worker's semaphore) outlives this call.
+    q.users.fetch_add(1);
+    if (q.quit.load() || !q.mutex) {
+        q.users.fetch_sub(1);
         return 0;
     }
     auto *job = static_cast<janitor_job *>(SDL_malloc(sizeof(janitor_job)));
     if (!job) {
+        q.users.fetch_sub(1);
         return 0;
     }
     job->fn = fn;
     job->arg = arg;
     SDL_LockMutex(q.mutex);
-    // Checked again under the lock: janitor_quit drains a queue after closing it, so
-    // a job linked here is never stranded.
-    if (SDL_AtomicGet(&q.quit)) {
-        SDL_UnlockMutex(q.mutex);
-        SDL_free(job);
-        return 0;
-    }
     link(q, job, at_front != 0);
     SDL_UnlockMutex(q.mutex);
 
@@ -260,6 +280,7 @@ int janitor_queue_job(janitor_job_fn fn, void *arg, int queue, int at_front) {
     } else if (q.sem) {
         SDL_SemPost(q.sem);
     }
+    q.users.fetch_sub(1);
     return 1;
 }
 
@@ -290,7 +311,9 @@ void janitor_quit() {
     }
     janitor_queue &shared = J.queues[janitor_queue_shared];
     const bool main = on_main_thread();
-    SDL_AtomicSet(&shared.quit, 1);
+    // Closing the shared queue first also keeps its producers off the workers'
+    // semaphores, which go below.
+    close_queue(shared);
     if (main) {
         run_all(J.main_queue);
     }
@@ -300,15 +323,11 @@ void janitor_quit() {
     }
     for (int i = 1; i <= n; i++) {
         janitor_queue &w = J.queues[i];
-        // The quit job goes behind the jobs already queued, so they run first. If it
-        // cannot be allocated, the flag alone ends the worker after its current job.
-        if (!janitor_queue_job(set_quit_flag, &w, i, 0)) {
-            SDL_AtomicSet(&w.quit, 1);
-            SDL_SemPost(w.sem);
-        }
+        // The worker runs the jobs already queued, then ends; later ones are refused.
+        close_queue(w);
+        SDL_SemPost(w.sem);
         SDL_WaitThread(w.thread, nullptr);
         w.thread = nullptr;
-        // Jobs queued behind the quit job still run, here.
         run_all(w);
         destroy_queue(w);
     }
@@ -316,7 +335,7 @@ void janitor_quit() {
     // Shared jobs left when the last worker ended, and main-thread jobs that the
     // workers queued meanwhile, are not lost.
     run_all(shared);
-    SDL_AtomicSet(&J.main_queue.quit, 1);
+    close_queue(J.main_queue);
     if (main) {
         run_all(J.main_queue);
     } else {
