@@ -4,26 +4,10 @@
 module Kor
   # One finger on the touch screen, in grid coordinates.
   class FingerTouch
+    include PointShape
+
     attr_accessor :x, :y, :moved, :moved_at, :global_moved_at, :down_at, :global_down_at, :touch_order,
                   :first_tick_down, :id
-
-    def point
-      { x: @x, y: @y, w: 0, h: 0 }
-    end
-
-    alias_method :position, :point
-
-    def w
-      0
-    end
-
-    def h
-      0
-    end
-
-    def inside_rect? rect
-      PointGeometry.inside_rect?(@x, @y, rect)
-    end
 
     def serialize
       { id: @id, x: @x, y: @y, moved: @moved, moved_at: @moved_at, down_at: @down_at,

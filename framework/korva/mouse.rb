@@ -1,17 +1,9 @@
 # The mouse as the game sees it, in grid coordinates: position and motion, the
 # press and release of this tick, the wheel, and the buttons that are down.
 module Kor
-  # Where a press or release happened and when.
-  class MousePoint
-    attr_accessor :x, :y, :created_at, :global_created_at
-
-    def initialize x, y, created_at, global_created_at
-      @x = x
-      @y = y
-      @created_at = created_at
-      @global_created_at = global_created_at
-    end
-
+  # What every point of the inputs answers (a press, the mouse, a finger): itself
+  # as a rect of no size, and whether it lies inside a rect.
+  module PointShape
     def point
       { x: @x, y: @y, w: 0, h: 0 }
     end
@@ -24,6 +16,24 @@ module Kor
 
     def h
       0
+    end
+
+    def inside_rect? rect
+      PointGeometry.inside_rect?(@x, @y, rect)
+    end
+  end
+
+  # Where a press or release happened and when.
+  class MousePoint
+    include PointShape
+
+    attr_accessor :x, :y, :created_at, :global_created_at
+
+    def initialize x, y, created_at, global_created_at
+      @x = x
+      @y = y
+      @created_at = created_at
+      @global_created_at = global_created_at
     end
 
     def serialize
@@ -75,6 +85,8 @@ module Kor
   end
 
   class Mouse
+    include PointShape
+
     BUTTON_NAMES = [:button_left, :button_middle, :button_right, :button_x1, :button_x2]
 
     attr_accessor :x, :y, :previous_x, :previous_y, :relative_x, :relative_y, :moved, :moved_at,
@@ -192,24 +204,6 @@ module Kor
 
     def held_at
       @held && @click_at ? @click_at + 1 : nil
-    end
-
-    def point
-      { x: @x, y: @y, w: 0, h: 0 }
-    end
-
-    alias_method :position, :point
-
-    def w
-      0
-    end
-
-    def h
-      0
-    end
-
-    def inside_rect? rect
-      PointGeometry.inside_rect?(@x, @y, rect)
     end
 
     def intersect_rect? rect
